@@ -1,0 +1,63 @@
+# Sourced by the scripts that run Windows programs: one private Wine prefix for the project's
+# tests, an X display that Wine sees from the moment its server starts, quiet Wine.
+: "${RS_WINE_ROOT:=${XDG_CACHE_HOME:-$HOME/.cache}/skse-plugins-wine}"
+export WINEPREFIX="${RS_WINEPREFIX:-$RS_WINE_ROOT/prefix}"
+export WINEDEBUG="${WINEDEBUG:--all}"
+export WINEARCH=win32
+# Tests that write under the user's documents folder must not touch the real home.
+export RS_WINE_HOME="$RS_WINE_ROOT/home"
+mkdir -p "$RS_WINE_ROOT" "$RS_WINE_HOME"
+export HOME="$RS_WINE_HOME"
+# No 32-bit ELF support in some kernels: 32-bit Wine then runs under QEMU's user-mode emulator.
+export QEMU_CPU="${QEMU_CPU:-max}"
+
+# Some kernels run no 32-bit ELF programs (IA-32 emulation disabled). Then 32-bit Wine's loader
+# and server run under QEMU's user-mode emulator, registered as the interpreter of i386 ELF
+# files. Registration is kernel state, so it is renewed when missing.
+rs_ensure_32bit_exec() {
+  if /lib/ld-linux.so.2 --version >/dev/null 2>&1; then
+    return 0
+  fi
+  local misc=/proc/sys/fs/binfmt_misc
+  if [ ! -e "$misc/register" ]; then
+    mount -t binfmt_misc binfmt_misc "$misc"
+  fi
+  if [ ! -e "$misc/qemu-i386" ]; then
+    printf '%s' ':qemu-i386:M::\x7fELF\x01\x01\x01\x00\x00\x00\x00\x00\x00\x00\x00\x00\x02\x00\x03\x00:\xff\xff\xff\xff\xff\xfe\xfe\x00\xff\xff\xff\xff\xff\xff\xff\xff\xfe\xff\xff\xff:/usr/bin/qemu-i386-static:F' >"$misc/register"
+  fi
+  /lib/ld-linux.so.2 --version >/dev/null 2>&1
+}
+
+rs_ensure_display() {
+  if [ -z "${DISPLAY:-}" ]; then
+    export DISPLAY=:87
+  fi
+  local n="${DISPLAY#:}"
+  n="${n%%.*}"
+  if [ ! -e "/tmp/.X11-unix/X$n" ]; then
+    (
+      flock 9
+      if [ ! -e "/tmp/.X11-unix/X$n" ]; then
+        nohup Xvfb "$DISPLAY" -screen 0 1024x768x24 -nolisten tcp >/dev/null 2>&1 &
+        for _ in $(seq 1 100); do
+          [ -e "/tmp/.X11-unix/X$n" ] && break
+          sleep 0.1
+        done
+      fi
+    ) 9>"$RS_WINE_ROOT/xvfb.lock"
+  fi
+}
+
+rs_ensure_prefix() {
+  if [ ! -f "$WINEPREFIX/.ready" ]; then
+    (
+      flock 9
+      if [ ! -f "$WINEPREFIX/.ready" ]; then
+        rm -rf "$WINEPREFIX"
+        wineboot -i >/dev/null 2>&1
+        wineserver -w
+        touch "$WINEPREFIX/.ready"
+      fi
+    ) 9>"$RS_WINE_ROOT/prefix.lock"
+  fi
+}

@@ -1,0 +1,15 @@
+// The entry of every stand-in host test program: in the parent, each selected test case runs
+// as its own scenario process; inside a scenario, gtest runs that one case.
+#include <cstring>
+
+#include <gtest/gtest.h>
+
+#include "testhost/scenario.h"
+
+int main(int argc, char** argv) {
+    ::testing::InitGoogleTest(&argc, argv);
+    if (testhost::InScenario() || GTEST_FLAG_GET(list_tests)) {
+        return RUN_ALL_TESTS();
+    }
+    return testhost::RunScenarios(argc, argv);
+}
