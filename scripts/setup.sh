@@ -14,7 +14,7 @@ packages=(
   googletest libbenchmark-dev
   libcapstone-dev libsquish-dev libssl-dev imagemagick
   clang libclang-rt-14-dev
-  qemu-user-static
+  qemu-user-static gcc-multilib
 )
 
 missing=()

@@ -1,5 +1,6 @@
 # Sourced by the scripts that run Windows programs: one private Wine prefix for the project's
 # tests, an X display that Wine sees from the moment its server starts, quiet Wine.
+RS_SCRIPTS="$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)"
 : "${RS_WINE_ROOT:=${XDG_CACHE_HOME:-$HOME/.cache}/skse-plugins-wine}"
 export WINEPREFIX="${RS_WINEPREFIX:-$RS_WINE_ROOT/prefix}"
 export WINEDEBUG="${WINEDEBUG:--all}"
@@ -15,17 +16,24 @@ export QEMU_CPU="${QEMU_CPU:-max}"
 # and server run under QEMU's user-mode emulator, registered as the interpreter of i386 ELF
 # files. Registration is kernel state, so it is renewed when missing.
 rs_ensure_32bit_exec() {
-  if /lib/ld-linux.so.2 --version >/dev/null 2>&1; then
-    return 0
-  fi
   local misc=/proc/sys/fs/binfmt_misc
+  if [ ! -e "$misc/qemu-i386" ] && /lib/ld-linux.so.2 --version >/dev/null 2>&1; then
+    return 0 # the kernel runs 32-bit programs itself
+  fi
   if [ ! -e "$misc/register" ]; then
     mount -t binfmt_misc binfmt_misc "$misc"
   fi
   if [ ! -e "$misc/qemu-i386" ]; then
     printf '%s' ':qemu-i386:M::\x7fELF\x01\x01\x01\x00\x00\x00\x00\x00\x00\x00\x00\x00\x02\x00\x03\x00:\xff\xff\xff\xff\xff\xfe\xfe\x00\xff\xff\xff\xff\xff\xff\xff\xff\xfe\xff\xff\xff:/usr/bin/qemu-i386-static:F' >"$misc/register"
   fi
-  /lib/ld-linux.so.2 --version >/dev/null 2>&1
+  /lib/ld-linux.so.2 --version >/dev/null 2>&1 || return 1
+  # Without this, every Wine process spends about a minute reserving its address space.
+  local shim="$RS_WINE_ROOT/mmap_noreplace.so"
+  local source="$RS_SCRIPTS/qemu-shim/mmap_noreplace.c"
+  if [ ! -f "$shim" ] || [ "$source" -nt "$shim" ]; then
+    gcc -m32 -O2 -shared -fPIC -o "$shim.tmp" "$source" -ldl && mv "$shim.tmp" "$shim"
+  fi
+  export QEMU_SET_ENV="LD_PRELOAD=$shim"
 }
 
 rs_ensure_display() {
