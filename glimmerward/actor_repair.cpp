@@ -204,8 +204,8 @@ bool CollectWornArmor(Actor* actor, WornArmor& worn) {
 
 // A name component whose text is empty or missing: the actor is not one to re-dress.
 bool HasEmptyName(Actor* actor) {
-    auto* name = static_cast<NameComponent*>(
-        DynamicCast(actor, HostFormTypeForName, HostNameComponentType));
+    auto* name =
+        static_cast<NameComponent*>(DynamicCast(actor, HostFormTypeForName, HostNameComponentType));
     if (name == nullptr) {
         return false;
     }

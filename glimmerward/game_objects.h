@@ -69,8 +69,8 @@ struct ActorFunctionTable {
     UnusedSlot slots0To85[86];
     // Removes an item from the actor's inventory.
     void(HOST_THISCALL* removeItem)(Actor* self, std::uint32_t* handle, TESForm* item,
-                                    std::int32_t count, std::uint32_t, std::uint32_t,
-                                    std::uint32_t, std::uint32_t, std::uint32_t);
+                                    std::int32_t count, std::uint32_t, std::uint32_t, std::uint32_t,
+                                    std::uint32_t, std::uint32_t);
     UnusedSlot slots87To247[161];
     // The per-actor form test.
     bool(HOST_THISCALL* hasForm)(Actor* self, TESForm* form);

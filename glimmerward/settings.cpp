@@ -9,8 +9,8 @@
 #include <fstream>
 #include <new>
 
-#include <windows.h>
 #include <shlwapi.h>
+#include <windows.h>
 
 namespace {
 

@@ -14,7 +14,8 @@ public:
     template <class Callback, class ArgTag, class KindTag> class EventSink;
 
     // A sink calling back a plain function with the event alone.
-    template <class Callback> class EventSink<Callback, Arg1, CompFunction> : public BSTEventSink<E> {
+    template <class Callback>
+    class EventSink<Callback, Arg1, CompFunction> : public BSTEventSink<E> {
     public:
         explicit EventSink(Callback callback) : callback_(callback) {
             this->functions = &kFunctions;
@@ -33,8 +34,8 @@ public:
                                                       EventDispatcher<E>*) {
             return static_cast<EventSink*>(self)->callback_(event);
         }
-        static constexpr typename BSTEventSink<E>::FunctionTable kFunctions = {&Destroy,
-                                                                               &ReceiveEvent};
+        static constexpr
+            typename BSTEventSink<E>::FunctionTable kFunctions = {&Destroy, &ReceiveEvent};
         Callback callback_;
     };
 
