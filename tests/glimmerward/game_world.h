@@ -86,6 +86,7 @@ public:
 
     void Watch(const TestActor& actor) { watched_ = actor.middle; }
     std::vector<HostCall>& calls() { return calls_; }
+    const std::vector<HostCall>& calls() const { return calls_; }
     std::vector<std::string> CallNames() const;
     std::vector<std::uint32_t>& sinks(std::uintptr_t dispatcher) { return sinks_[dispatcher]; }
 
