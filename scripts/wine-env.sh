@@ -2,6 +2,9 @@
 # tests, an X display that Wine sees from the moment its server starts, quiet Wine.
 RS_SCRIPTS="$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)"
 : "${RS_WINE_ROOT:=${XDG_CACHE_HOME:-$HOME/.cache}/skse-plugins-wine}"
+# Exported so that a nested use (CTest calling wine-run.sh) finds the same prefix although
+# HOME has been changed below.
+export RS_WINE_ROOT
 export WINEPREFIX="${RS_WINEPREFIX:-$RS_WINE_ROOT/prefix}"
 export WINEDEBUG="${WINEDEBUG:--all}"
 export WINEARCH=win32
@@ -34,6 +37,9 @@ rs_ensure_32bit_exec() {
     gcc -m32 -O2 -shared -fPIC -o "$shim.tmp" "$source" -ldl && mv "$shim.tmp" "$shim"
   fi
   export QEMU_SET_ENV="LD_PRELOAD=$shim"
+  # Wine under QEMU 7.2 cannot start a second thread in a process (the new thread faults
+  # before it runs any code of its own); tests that need threads see this and skip.
+  export RS_WINE_UNDER_QEMU=1
 }
 
 rs_ensure_display() {
@@ -63,6 +69,11 @@ rs_ensure_prefix() {
       if [ ! -f "$WINEPREFIX/.ready" ]; then
         rm -rf "$WINEPREFIX"
         wineboot -i >/dev/null 2>&1
+        # A crashing test program must end, not wait in Wine's debugger.
+        wine reg add 'HKLM\Software\Microsoft\Windows NT\CurrentVersion\AeDebug' \
+          /v Debugger /t REG_SZ /d false /f >/dev/null 2>&1
+        wine reg add 'HKLM\Software\Microsoft\Windows NT\CurrentVersion\AeDebug' \
+          /v Auto /t REG_SZ /d 1 /f >/dev/null 2>&1
         wineserver -w
         touch "$WINEPREFIX/.ready"
       fi

@@ -3,10 +3,13 @@
 #include <cstring>
 
 #include <gtest/gtest.h>
+#include <windows.h>
 
 #include "testhost/scenario.h"
 
 int main(int argc, char** argv) {
+    // A scenario that crashes must end with its exit code, not wait on an error box.
+    SetErrorMode(SEM_FAILCRITICALERRORS | SEM_NOGPFAULTERRORBOX);
     ::testing::InitGoogleTest(&argc, argv);
     if (testhost::InScenario() || GTEST_FLAG_GET(list_tests)) {
         return RUN_ALL_TESTS();

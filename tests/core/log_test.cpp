@@ -8,6 +8,7 @@
 #include <gtest/gtest.h>
 
 #include "ravelstone/core/log.h"
+#include "testhost/platform.h"
 #include "testhost/text_file.h"
 
 namespace {
@@ -83,6 +84,7 @@ TEST(Log, ContinuationLinesOfAMultiLineMessageHaveNoPrefix) {
 }
 
 TEST(Log, ConcurrentThreadsWriteOnlyWholeLines) {
+    SKIP_WHERE_THREADS_ARE_UNAVAILABLE();
     MakePluginFolder();
     constexpr int kThreads = 4;
     constexpr int kLinesEach = 200;
