@@ -4,10 +4,12 @@
 
 #include "host/extender.h"
 #include "ravelstone/core/log.h"
+#include "ravelstone/detour/detour.h"
 #include "ravelstone/engine/sleep_cave.h"
 
 using ravelstone::GetLog;
 using ravelstone::LogMessage;
+namespace detour = ravelstone::detour;
 
 namespace {
 
@@ -17,11 +19,18 @@ BOOL AttachStep(HINSTANCE module) {
     // The first use of the log creates the file, so its first line is the bare name.
     ravelstone::LogLine(GetLog(), "%s", kPluginName);
     DisableThreadLibraryCalls(module);
+    detour::BeginHookTransaction();
+    detour::EnlistThread(GetCurrentThread());
+    detour::CommitHookTransaction();
     return TRUE;
 }
 
 BOOL DetachStep() {
     LogMessage(GetLog(), ravelstone::kLogInfo, "Detach");
+    detour::BeginHookTransaction();
+    detour::EnlistThread(GetCurrentThread());
+    // Whatever the commit answers, the library goes.
+    detour::CommitHookTransaction();
     return TRUE;
 }
 
@@ -61,7 +70,10 @@ PLUGIN_EXPORT bool SKSEPlugin_Query(const host::InterfaceRecord* skse, host::Plu
 }
 
 PLUGIN_EXPORT bool SKSEPlugin_Load(const host::InterfaceRecord*) {
+    // Hooks take effect at the commit, all or none; jumps take effect as they are written.
+    detour::BeginHookTransaction();
     ravelstone::InstallSleepCave();
+    detour::CommitHookTransaction();
     LogMessage(GetLog(), ravelstone::kLogInfo, "SKSEPlugin_Load");
     return true;
 }
