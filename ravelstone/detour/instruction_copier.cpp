@@ -7,7 +7,6 @@
 namespace ravelstone::detour {
 namespace {
 
-constexpr std::uint8_t kOperandSizePrefix = 0x66;
 
 struct CopyState {
     std::uint8_t* buffer;
