@@ -59,31 +59,32 @@ std::uint32_t InterpolatedPixel(Channels a, Channels b, dxt::InterpolationMode m
            std::uint32_t{five[a.red * 32 + b.red]} << 16;
 }
 
-// The four colours of a colour block, alpha left 0 (the caller adds it). threeColourMode gives
-// c2 half-way and c3 transparent black; otherwise c2 and c3 lie at one and two thirds.
-struct ColourTable {
-    std::uint32_t entry[4];
-    bool transparentLast;
-};
-
-ColourTable MakeColourTable(const std::uint8_t* colourBlock, bool allowThreeColourMode) {
+// The four colours of a "DXT1" block, alpha included: colour 0 not greater than colour 1 gives
+// c2 half-way and c3 transparent black, otherwise c2 and c3 lie at one and two thirds. The mode
+// is chosen without a branch: in real images both modes are common and mixed.
+void MakeDxt1ColourTable(const std::uint8_t* colourBlock, std::uint32_t table[4]) {
     const std::uint16_t raw0 = Load16(colourBlock);
     const std::uint16_t raw1 = Load16(colourBlock + 2);
     const Channels c0 = SplitColour(raw0);
     const Channels c1 = SplitColour(raw1);
-    ColourTable t;
-    t.entry[0] = EndpointPixel(c0);
-    t.entry[1] = EndpointPixel(c1);
-    if (allowThreeColourMode && raw0 <= raw1) {
-        t.entry[2] = InterpolatedPixel(c0, c1, dxt::kHalfMode);
-        t.entry[3] = 0;
-        t.transparentLast = true;
-    } else {
-        t.entry[2] = InterpolatedPixel(c0, c1, dxt::kOneThirdMode);
-        t.entry[3] = InterpolatedPixel(c0, c1, dxt::kTwoThirdsMode);
-        t.transparentLast = false;
-    }
-    return t;
+    const bool threeColours = raw0 <= raw1;
+    table[0] = EndpointPixel(c0) | kOpaque;
+    table[1] = EndpointPixel(c1) | kOpaque;
+    table[2] =
+        InterpolatedPixel(c0, c1, threeColours ? dxt::kHalfMode : dxt::kOneThirdMode) | kOpaque;
+    const std::uint32_t twoThirds = InterpolatedPixel(c0, c1, dxt::kTwoThirdsMode) | kOpaque;
+    table[3] = threeColours ? 0 : twoThirds;
+}
+
+// The four colours of the colour half of a "DXT2" to "DXT5" block: always the four-colour
+// mode; alpha left 0 for the caller to add.
+void MakeFourColourTable(const std::uint8_t* colourBlock, std::uint32_t table[4]) {
+    const Channels c0 = SplitColour(Load16(colourBlock));
+    const Channels c1 = SplitColour(Load16(colourBlock + 2));
+    table[0] = EndpointPixel(c0);
+    table[1] = EndpointPixel(c1);
+    table[2] = InterpolatedPixel(c0, c1, dxt::kOneThirdMode);
+    table[3] = InterpolatedPixel(c0, c1, dxt::kTwoThirdsMode);
 }
 
 // The eight "DXT5" alphas of a block, each already shifted into the alpha byte of a pixel.
@@ -91,28 +92,31 @@ ColourTable MakeColourTable(const std::uint8_t* colourBlock, bool allowThreeColo
 void MakeInterpolatedAlphaTable(std::uint8_t alpha0, std::uint8_t alpha1, std::uint32_t out[8]) {
     const __m128 a0 = _mm_set1_ps(static_cast<float>(alpha0) * dxt::kOne255th);
     const __m128 a1 = _mm_set1_ps(static_cast<float>(alpha1) * dxt::kOne255th);
-    __m128 low;  // entries 0-3
-    __m128 high; // entries 4-7
-    if (alpha0 > alpha1) {
-        // table[j + 1] = (a0 x (7 - j) + a1 x j) x 1/7 for j = 1..6
-        const __m128 scale = _mm_set1_ps(dxt::kOneSeventh);
-        low = _mm_mul_ps(_mm_add_ps(_mm_mul_ps(a0, _mm_setr_ps(0, 0, 6, 5)),
-                                    _mm_mul_ps(a1, _mm_setr_ps(0, 0, 1, 2))),
-                         scale);
-        high = _mm_mul_ps(_mm_add_ps(_mm_mul_ps(a0, _mm_setr_ps(4, 3, 2, 1)),
-                                     _mm_mul_ps(a1, _mm_setr_ps(3, 4, 5, 6))),
-                          scale);
-    } else {
-        // table[j + 1] = (a0 x (5 - j) + a1 x j) x 0.2 for j = 1..4, then 0 and 1
-        const __m128 scale = _mm_set1_ps(dxt::kOneFifth);
-        low = _mm_mul_ps(_mm_add_ps(_mm_mul_ps(a0, _mm_setr_ps(0, 0, 4, 3)),
-                                    _mm_mul_ps(a1, _mm_setr_ps(0, 0, 1, 2))),
-                         scale);
-        high = _mm_mul_ps(_mm_add_ps(_mm_mul_ps(a0, _mm_setr_ps(2, 1, 0, 0)),
-                                     _mm_mul_ps(a1, _mm_setr_ps(3, 4, 0, 0))),
-                          scale);
-        high = _mm_shuffle_ps(high, _mm_setr_ps(0, 0, 0, 1), _MM_SHUFFLE(3, 2, 1, 0));
-    }
+    // Both modes are computed and one is selected by mask: the mode varies from block to block,
+    // and a mispredicted branch costs more than the second computation.
+    // Eight values when alpha 0 > alpha 1: table[j + 1] = (a0 x (7 - j) + a1 x j) x 1/7, j = 1..6.
+    const __m128 sevenths = _mm_set1_ps(dxt::kOneSeventh);
+    const __m128 eightLow = _mm_mul_ps(_mm_add_ps(_mm_mul_ps(a0, _mm_setr_ps(0, 0, 6, 5)),
+                                                  _mm_mul_ps(a1, _mm_setr_ps(0, 0, 1, 2))),
+                                       sevenths);
+    const __m128 eightHigh = _mm_mul_ps(_mm_add_ps(_mm_mul_ps(a0, _mm_setr_ps(4, 3, 2, 1)),
+                                                   _mm_mul_ps(a1, _mm_setr_ps(3, 4, 5, 6))),
+                                        sevenths);
+    // Otherwise six: table[j + 1] = (a0 x (5 - j) + a1 x j) x 0.2, j = 1..4, then 0 and 1.
+    const __m128 fifths = _mm_set1_ps(dxt::kOneFifth);
+    const __m128 sixLow = _mm_mul_ps(_mm_add_ps(_mm_mul_ps(a0, _mm_setr_ps(0, 0, 4, 3)),
+                                                _mm_mul_ps(a1, _mm_setr_ps(0, 0, 1, 2))),
+                                     fifths);
+    const __m128 sixHigh =
+        _mm_shuffle_ps(_mm_mul_ps(_mm_add_ps(_mm_mul_ps(a0, _mm_setr_ps(2, 1, 0, 0)),
+                                             _mm_mul_ps(a1, _mm_setr_ps(3, 4, 0, 0))),
+                                  fifths),
+                       _mm_setr_ps(0, 0, 0, 1), _MM_SHUFFLE(3, 2, 1, 0));
+    const __m128 eightMode =
+        alpha0 > alpha1 ? _mm_castsi128_ps(_mm_set1_epi32(-1)) : _mm_setzero_ps();
+    __m128 low = _mm_or_ps(_mm_and_ps(eightMode, eightLow), _mm_andnot_ps(eightMode, sixLow));
+    const __m128 high =
+        _mm_or_ps(_mm_and_ps(eightMode, eightHigh), _mm_andnot_ps(eightMode, sixHigh));
     // Entries 0 and 1 are the endpoints themselves.
     low = _mm_shuffle_ps(_mm_unpacklo_ps(a0, a1), low, _MM_SHUFFLE(3, 2, 1, 0));
 
@@ -132,14 +136,8 @@ void MakeInterpolatedAlphaTable(std::uint8_t alpha0, std::uint8_t alpha1, std::u
 
 void DecodeDxt1Block(std::uint8_t* destination, const std::uint8_t* block,
                      std::uint32_t blocksAcross) {
-    ColourTable colours = MakeColourTable(block, true);
-    colours.entry[0] |= kOpaque;
-    colours.entry[1] |= kOpaque;
-    colours.entry[2] |= kOpaque;
-    if (!colours.transparentLast) {
-        colours.entry[3] |= kOpaque;
-    }
-    const std::uint32_t* c = colours.entry;
+    std::uint32_t c[4];
+    MakeDxt1ColourTable(block, c);
     const std::size_t pitch = std::size_t{blocksAcross} * kBytesPerBlockRow;
     std::uint32_t indices = Load32(block + 4);
     for (int row = 0; row < 4; ++row, indices >>= 8, destination += pitch) {
@@ -150,8 +148,8 @@ void DecodeDxt1Block(std::uint8_t* destination, const std::uint8_t* block,
 
 void DecodeDxt3Block(std::uint8_t* destination, const std::uint8_t* block,
                      std::uint32_t blocksAcross) {
-    const ColourTable colours = MakeColourTable(block + 8, false);
-    const std::uint32_t* c = colours.entry;
+    std::uint32_t c[4];
+    MakeFourColourTable(block + 8, c);
     const auto& a = dxt::kExplicitAlpha;
     const std::size_t pitch = std::size_t{blocksAcross} * kBytesPerBlockRow;
     std::uint64_t alphas = Load64(block);
@@ -168,8 +166,8 @@ void DecodeDxt5Block(std::uint8_t* destination, const std::uint8_t* block,
                      std::uint32_t blocksAcross) {
     std::uint32_t a[8];
     MakeInterpolatedAlphaTable(block[0], block[1], a);
-    const ColourTable colours = MakeColourTable(block + 8, false);
-    const std::uint32_t* c = colours.entry;
+    std::uint32_t c[4];
+    MakeFourColourTable(block + 8, c);
     const std::size_t pitch = std::size_t{blocksAcross} * kBytesPerBlockRow;
     // Bytes 2-7: 3-bit alpha indices, pixel 0 in the lowest bits.
     std::uint64_t alphas = Load64(block) >> 16;
