@@ -1,6 +1,7 @@
 // Arbitrary bytes as a DDS file: parse it, map its format and walk its levels the way the
 // texture builders do, decoding block-compressed levels and converting 24-bit ones. The
-// sanitizers report any read or write outside the buffers involved.
+// sanitizers report any read or write outside the buffers involved; decoded blocks are checked
+// against the tests' plain reference decoder, and the two 24-bit converters against each other.
 #include <cpuid.h>
 
 #include <cstddef>
@@ -12,6 +13,7 @@
 #include "ravelstone/texture/dds_file.h"
 #include "ravelstone/texture/dxt_decode.h"
 #include "ravelstone/texture/rgb24_convert.h"
+#include "tests/texture/dxt_reference.h"
 
 namespace {
 
@@ -33,6 +35,26 @@ void DecodeLevel(D3dFormat format, const std::uint8_t* level, const DdsLayout& l
     for (std::uint32_t row = 0; row < blocksDown; ++row) {
         if (!DecodeDxtBlockRow(format, blocksAcross, level, image.data(), row)) {
             std::abort();
+        }
+    }
+    // Every block must match the plain reference decoder.
+    const reference::BlockKind kind = blockBytes == 8 ? reference::BlockKind::kDxt1
+                                      : DxtBlockDecoderFor(format) == DecodeDxt3Block
+                                          ? reference::BlockKind::kDxt3
+                                          : reference::BlockKind::kDxt5;
+    const std::size_t pitch = std::size_t{blocksAcross} * 16;
+    for (std::uint32_t by = 0; by < blocksDown; ++by) {
+        for (std::uint32_t bx = 0; bx < blocksAcross; ++bx) {
+            const auto expected = reference::DecodeBlock(
+                kind, level + (std::size_t{by} * blocksAcross + bx) * blockBytes);
+            for (int p = 0; p < 16; ++p) {
+                const std::uint8_t* pixel =
+                    image.data() + (std::size_t{bx} + 4 * std::size_t{by} * blocksAcross) * 16 +
+                    (p / 4) * pitch + (p % 4) * 4;
+                if (std::memcmp(pixel, expected[p].data(), 4) != 0) {
+                    std::abort();
+                }
+            }
         }
     }
 }
