@@ -123,7 +123,8 @@ void MakeInterpolatedAlphaTable(std::uint8_t alpha0, std::uint8_t alpha1, std::u
     const __m128 byteScale = _mm_set1_ps(255.0f);
     const __m128 zero = _mm_setzero_ps();
     const __m128 top = _mm_set1_ps(255.0f);
-    // Conversion rounds by the current mode: to nearest, ties to even.
+    // The conversion rounds by the processor's SSE rounding mode, which the process keeps at its
+    // default: to nearest, ties to even (as do the multiplications and additions above).
     const __m128i lowBytes =
         _mm_cvtps_epi32(_mm_min_ps(_mm_max_ps(_mm_mul_ps(low, byteScale), zero), top));
     const __m128i highBytes =
