@@ -3,9 +3,11 @@
 #include <windows.h>
 
 #include "host/extender.h"
+#include "ravelstone/core/cpu_features.h"
 #include "ravelstone/core/log.h"
 #include "ravelstone/detour/detour.h"
 #include "ravelstone/engine/sleep_cave.h"
+#include "ravelstone/texture/rgb24_convert.h"
 
 using ravelstone::GetLog;
 using ravelstone::LogMessage;
@@ -72,6 +74,7 @@ PLUGIN_EXPORT bool SKSEPlugin_Query(const host::InterfaceRecord* skse, host::Plu
 PLUGIN_EXPORT bool SKSEPlugin_Load(const host::InterfaceRecord*) {
     // Hooks take effect at the commit, all or none; jumps take effect as they are written.
     detour::BeginHookTransaction();
+    ravelstone::SelectRgb24Converter(ravelstone::HasSsse3());
     ravelstone::InstallSleepCave();
     detour::CommitHookTransaction();
     LogMessage(GetLog(), ravelstone::kLogInfo, "SKSEPlugin_Load");

@@ -7,7 +7,6 @@
 namespace ravelstone::detour {
 namespace {
 
-
 struct CopyState {
     std::uint8_t* buffer;
     std::intptr_t moveDistance; // output address minus source address
