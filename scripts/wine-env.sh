@@ -31,12 +31,17 @@ rs_ensure_32bit_exec() {
   fi
   /lib/ld-linux.so.2 --version >/dev/null 2>&1 || return 1
   # Without this, every Wine process spends about a minute reserving its address space.
-  local shim="$RS_WINE_ROOT/mmap_noreplace.so"
+  # The loader expands $LIB per architecture: the 32-bit Wine processes get the shim, the
+  # 64-bit programs they start (shell scripts) an empty library instead of a warning.
+  local shim="$RS_WINE_ROOT/lib/i386-linux-gnu/mmap_noreplace.so"
+  local empty="$RS_WINE_ROOT/lib/x86_64-linux-gnu/mmap_noreplace.so"
   local source="$RS_SCRIPTS/qemu-shim/mmap_noreplace.c"
   if [ ! -f "$shim" ] || [ "$source" -nt "$shim" ]; then
+    mkdir -p "$(dirname "$shim")" "$(dirname "$empty")"
     gcc -m32 -O2 -shared -fPIC -o "$shim.tmp" "$source" -ldl && mv "$shim.tmp" "$shim"
+    echo 'int rs_no_shim_needed;' | gcc -x c -shared -fPIC -o "$empty" -
   fi
-  export QEMU_SET_ENV="LD_PRELOAD=$shim"
+  export QEMU_SET_ENV="LD_PRELOAD=$RS_WINE_ROOT/\$LIB/mmap_noreplace.so"
   # Wine under QEMU 7.2 cannot start a second thread in a process (the new thread faults
   # before it runs any code of its own); tests that need threads see this and skip.
   export RS_WINE_UNDER_QEMU=1

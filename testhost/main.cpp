@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 #include <windows.h>
 
+#include "testhost/exit_now.h"
 #include "testhost/scenario.h"
 
 int main(int argc, char** argv) {
@@ -12,7 +13,7 @@ int main(int argc, char** argv) {
     SetErrorMode(SEM_FAILCRITICALERRORS | SEM_NOGPFAULTERRORBOX);
     ::testing::InitGoogleTest(&argc, argv);
     if (testhost::InScenario() || GTEST_FLAG_GET(list_tests)) {
-        return RUN_ALL_TESTS();
+        testhost::ExitNow(RUN_ALL_TESTS());
     }
-    return testhost::RunScenarios(argc, argv);
+    testhost::ExitNow(testhost::RunScenarios(argc, argv));
 }
