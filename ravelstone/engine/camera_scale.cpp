@@ -12,13 +12,13 @@ static_assert(ravelstone::HostScaledVectorReturn == 0x0083FE08);
 static_assert(offsetof(ravelstone::SceneObject, parent) == 0x18);
 static_assert(offsetof(ravelstone::SceneObject, worldScale) == 0x84);
 
-extern "C" {
 // The callees are called through these variables, so no register the game set up for them is
 // used before the call (a direct call from relocatable code to a fixed address cannot be
 // encoded).
-const std::uint32_t ravelstone_scaled_float_callee = ravelstone::HostScaledFloatCallee;
-const std::uint32_t ravelstone_scaled_vector_callee = ravelstone::HostScaledVectorCallee;
-}
+extern "C" __attribute__((used)) const std::uint32_t ravelstone_scaled_float_callee =
+    ravelstone::HostScaledFloatCallee;
+extern "C" __attribute__((used)) const std::uint32_t ravelstone_scaled_vector_callee =
+    ravelstone::HostScaledVectorCallee;
 
 // The vector is scaled on the x87 stack, which is empty after the call, so no SSE register the
 // game might hold is touched; the product of two floats is exact there and rounds once on the
