@@ -6,6 +6,8 @@
 #include "ravelstone/core/cpu_features.h"
 #include "ravelstone/core/log.h"
 #include "ravelstone/detour/detour.h"
+#include "ravelstone/engine/camera_scale.h"
+#include "ravelstone/engine/math_routines.h"
 #include "ravelstone/engine/sleep_cave.h"
 #include "ravelstone/texture/rgb24_convert.h"
 
@@ -31,6 +33,8 @@ BOOL DetachStep() {
     LogMessage(GetLog(), ravelstone::kLogInfo, "Detach");
     detour::BeginHookTransaction();
     detour::EnlistThread(GetCurrentThread());
+    // The same variants as the load step chose: the feature word does not change.
+    ravelstone::DetachMathRoutines(ravelstone::CpuFeatures());
     // Whatever the commit answers, the library goes.
     detour::CommitHookTransaction();
     return TRUE;
@@ -76,6 +80,8 @@ PLUGIN_EXPORT bool SKSEPlugin_Load(const host::InterfaceRecord*) {
     detour::BeginHookTransaction();
     ravelstone::SelectRgb24Converter(ravelstone::HasSsse3());
     ravelstone::InstallSleepCave();
+    ravelstone::InstallCameraFix();
+    ravelstone::AttachMathRoutines(ravelstone::CpuFeatures());
     detour::CommitHookTransaction();
     LogMessage(GetLog(), ravelstone::kLogInfo, "SKSEPlugin_Load");
     return true;

@@ -8,6 +8,7 @@
 #include <gtest/gtest.h>
 #include <windows.h>
 
+#include "host/calling.h"
 #include "host/extender.h"
 #include "testhost/extender.h"
 #include "testhost/game_range.h"
@@ -133,6 +134,98 @@ TEST(RavelstoneDetach, LogsDetachWhenTheLibraryIsUnloaded) {
     ASSERT_TRUE(FreeLibrary(plugin));
     const std::vector<std::string> expected = {"Ravelstone", "INFO: Detach"};
     EXPECT_EQ(LogWithoutTimeStamps(), expected);
+}
+
+} // namespace
+
+namespace {
+
+// Host functions the load step hooks, planted with a real prologue so the detour engine can
+// move their first instructions.
+int HOST_THISCALL UnhookedHostFunction(void*) {
+    return 0;
+}
+
+constexpr std::uintptr_t kVectorRoutines[] = {0x00447ED0, 0x004EC9C0, 0x00AFC100};
+constexpr std::uintptr_t kKeptHooks[] = {0x00406890, 0x004068C0, 0x0083FCF0};
+constexpr std::uintptr_t kCameraJumps[] = {0x0083FD6D, 0x0083FE03};
+
+bool JumpsInto(std::uintptr_t site, HMODULE module) {
+    if (testhost::Peek<std::uint8_t>(site) != 0xE9) {
+        return false;
+    }
+    const std::uintptr_t target = site + 5 + testhost::Peek<std::uint32_t>(site + 1);
+    MEMORY_BASIC_INFORMATION where{};
+    return VirtualQuery(reinterpret_cast<void*>(target), &where, sizeof where) == sizeof where &&
+           where.AllocationBase == module;
+}
+
+// A hook's first jump may lead to a trampoline region beside the game first; what matters is
+// that the function no longer starts with its own bytes.
+bool Hooked(std::uintptr_t site) {
+    return testhost::Peek<std::uint8_t>(site) == 0xE9;
+}
+
+TEST(RavelstoneLoad, HooksTheEngineRoutinesAndTheDetachRemovesOnlyTheVectorOnes) {
+    PlantWaitSite();
+    for (auto site : kVectorRoutines) {
+        testhost::PlantFunction(site, &UnhookedHostFunction);
+    }
+    for (auto site : kKeptHooks) {
+        testhost::PlantFunction(site, &UnhookedHostFunction);
+    }
+    for (auto site : kCameraJumps) {
+        testhost::Plant(site, {0xD9, 0x05, 0x00, 0x00, 0x00, 0x00}); // fld dword ptr [...]
+    }
+    const auto plantedVector =
+        testhost::ReadBytes(kVectorRoutines[0], testhost::kPlantedFunctionSize);
+
+    testhost::Extender loader(0x01070000, 0x09200000, false);
+    HMODULE plugin = loader.LoadPlugin("Ravelstone.dll");
+    ASSERT_NE(plugin, nullptr);
+    host::PluginInfo info{};
+    ASSERT_TRUE(loader.Query(info));
+    ASSERT_TRUE(loader.Load());
+    for (auto site : kVectorRoutines) {
+        EXPECT_TRUE(Hooked(site)) << std::hex << site;
+    }
+    for (auto site : kKeptHooks) {
+        EXPECT_TRUE(Hooked(site)) << std::hex << site;
+    }
+    for (auto site : kCameraJumps) {
+        EXPECT_TRUE(JumpsInto(site, plugin)) << std::hex << site;
+    }
+
+    ASSERT_TRUE(FreeLibrary(plugin));
+    for (auto site : kVectorRoutines) {
+        EXPECT_EQ(testhost::ReadBytes(site, testhost::kPlantedFunctionSize).front(),
+                  plantedVector.front())
+            << std::hex << site;
+        EXPECT_FALSE(Hooked(site)) << std::hex << site << " restored at detach";
+    }
+    for (auto site : kKeptHooks) {
+        EXPECT_TRUE(Hooked(site)) << std::hex << site << " stays hooked";
+    }
+    EXPECT_EQ(LogWithoutTimeStamps().back(), "INFO: Detach");
+}
+
+TEST(RavelstoneLoad, CameraSwitchOffLeavesTheCameraSitesAlone) {
+    PlantWaitSite();
+    testhost::PlantFunction(kKeptHooks[2], &UnhookedHostFunction);
+    for (auto site : kCameraJumps) {
+        testhost::Plant(site, {0xD9, 0x05, 0x00, 0x00, 0x00, 0x00});
+    }
+    testhost::WriteTextFile(testhost::ExeDir() + "\\data\\skse\\plugins\\Ravelstone.ini",
+                            "[Camera]\nfix3rdPersonCameraScale=0\n");
+    testhost::Extender loader(0x01070000, 0x09200000, false);
+    ASSERT_NE(loader.LoadPlugin("Ravelstone.dll"), nullptr);
+    host::PluginInfo info{};
+    ASSERT_TRUE(loader.Query(info));
+    ASSERT_TRUE(loader.Load());
+    EXPECT_FALSE(Hooked(kKeptHooks[2]));
+    for (auto site : kCameraJumps) {
+        EXPECT_EQ(testhost::Peek<std::uint8_t>(site), 0xD9) << std::hex << site;
+    }
 }
 
 } // namespace
