@@ -23,8 +23,9 @@
 #endif
 
 static int range_is_free(uintptr_t start, uintptr_t end) {
-    FILE *maps = fopen("/proc/self/maps", "r");
-    if (!maps) return 0;
+    FILE* maps = fopen("/proc/self/maps", "r");
+    if (!maps)
+        return 0;
     unsigned long lo, hi;
     char line[512];
     int free_range = 1;
@@ -38,13 +39,14 @@ static int range_is_free(uintptr_t start, uintptr_t end) {
     return free_range;
 }
 
-static void *real_mmap(void *addr, size_t len, int prot, int flags, int fd, off_t off) {
-    static void *(*next)(void *, size_t, int, int, int, off_t);
-    if (!next) next = (void *(*)(void *, size_t, int, int, int, off_t))dlsym(RTLD_NEXT, "mmap");
+static void* real_mmap(void* addr, size_t len, int prot, int flags, int fd, off_t off) {
+    static void* (*next)(void*, size_t, int, int, int, off_t);
+    if (!next)
+        next = (void* (*)(void*, size_t, int, int, int, off_t))dlsym(RTLD_NEXT, "mmap");
     return next(addr, len, prot, flags, fd, off);
 }
 
-void *mmap(void *addr, size_t len, int prot, int flags, int fd, off_t off) {
+void* mmap(void* addr, size_t len, int prot, int flags, int fd, off_t off) {
     if ((flags & MAP_FIXED_NOREPLACE) && addr && len) {
         uintptr_t start = (uintptr_t)addr;
         uintptr_t end = start + len;
@@ -57,6 +59,6 @@ void *mmap(void *addr, size_t len, int prot, int flags, int fd, off_t off) {
     return real_mmap(addr, len, prot, flags, fd, off);
 }
 
-void *mmap64(void *addr, size_t len, int prot, int flags, int fd, off64_t off) {
+void* mmap64(void* addr, size_t len, int prot, int flags, int fd, off64_t off) {
     return mmap(addr, len, prot, flags, fd, (off_t)off);
 }
