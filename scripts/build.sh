@@ -4,10 +4,11 @@ set -euo pipefail
 cd "$(dirname "${BASH_SOURCE[0]}")/.."
 ./scripts/setup.sh
 cmake --preset win32 >/dev/null
-cmake --build --preset win32 --target Thornquay
+plugins=(Ravelstone Glimmerward Thornquay)
+cmake --build --preset win32 --target "${plugins[@]}"
 mkdir -p out
-for dll in build/win32/bin/*.dll; do
-  cp "$dll" out/
+for name in "${plugins[@]}"; do
+  cp "build/win32/bin/$name.dll" out/
 done
 echo "plug-ins in $(pwd)/out:"
 ls out
