@@ -76,6 +76,8 @@ PLUGIN_EXPORT bool SKSEPlugin_Query(const host::InterfaceRecord* skse, host::Plu
 }
 
 PLUGIN_EXPORT bool SKSEPlugin_Load(const host::InterfaceRecord*) {
+    // Whatever a launcher saved of the game's headers goes back first; the result changes nothing.
+    detour::RestoreLaunchHeaders();
     // Hooks take effect at the commit, all or none; jumps take effect as they are written.
     detour::BeginHookTransaction();
     ravelstone::SelectRgb24Converter(ravelstone::HasSsse3());
