@@ -7,6 +7,7 @@ cd "$(dirname "${BASH_SOURCE[0]}")/.."
 rs_ensure_32bit_exec
 rs_ensure_display
 rs_ensure_prefix
+rs_keep_server
 
 status=0
 for preset in host host-asan win32; do

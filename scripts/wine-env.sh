@@ -85,3 +85,9 @@ rs_ensure_prefix() {
     ) 9>"$RS_WINE_ROOT/prefix.lock"
   fi
 }
+
+# Keeps one Wine server running between test programs: every new server session also starts
+# Wine's boot programs again, which under emulation costs seconds per test.
+rs_keep_server() {
+  wineserver -p 300 >/dev/null 2>&1 || true
+}

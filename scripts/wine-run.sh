@@ -7,5 +7,6 @@ here="$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)"
 rs_ensure_32bit_exec
 rs_ensure_display
 rs_ensure_prefix
+rs_keep_server
 wine "$@"
 exit $?
