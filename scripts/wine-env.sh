@@ -89,5 +89,10 @@ rs_ensure_prefix() {
 # Keeps one Wine server running between test programs: every new server session also starts
 # Wine's boot programs again, which under emulation costs seconds per test.
 rs_keep_server() {
-  wineserver -p 300 >/dev/null 2>&1 || true
+  if wineserver -p 300 </dev/null >/dev/null 2>&1; then
+    # A new session: Wine's service processes start with its first program and live as long as
+    # the server. Start them here, detached from the caller's output, so that they do not keep
+    # the output pipe of whichever test happens to come first open (CTest waits for it).
+    wine cmd /c exit </dev/null >/dev/null 2>&1 || true
+  fi
 }
